@@ -61,3 +61,12 @@ jstring newJavaString(JNIEnv* env, const char* text) {
   repairModifiedUtf8(&copy[0]);
   return env->NewStringUTF(copy.c_str());
 }
+
+std::string readJavaString(JNIEnv* env, jstring text) {
+  if (text == nullptr) return std::string();
+  const char* chars = env->GetStringUTFChars(text, nullptr);
+  if (chars == nullptr) return std::string();
+  std::string copy(chars);
+  env->ReleaseStringUTFChars(text, chars);
+  return copy;
+}
