@@ -1,0 +1,5 @@
+#include "core/TreeNode.h"
+
+#include <utility>
+
+TreeNode::TreeNode(std::string name) : name(std::move(name)) {}
