@@ -146,8 +146,12 @@ TEST_F(Reporting, NullEnvironmentSendsNothing) {
   testvm::TestVm vm;
   initBacktraceTool(vm.env());
   auto trace = twoFrames();
+  LogCapture cap;
   report(nullptr, "CheckJNIArgsException", "text");
   report(nullptr, "BigMallocCatchedException", trace.get(), 4096u);
+  EXPECT_EQ(cap.texts(kTag),
+            (std::vector<std::string>{"no JNIEnv, report dropped: CheckJNIArgsException",
+                                      "no JNIEnv, report dropped: BigMallocCatchedException"}));
   EXPECT_TRUE(vm.reports().empty());
 }
 
