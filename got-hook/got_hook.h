@@ -52,11 +52,12 @@ typedef struct ElfModuleInfo {
 // patchGot code (10..60), after logging it.
 int hookFunc(const char* path, const char* symbol, void* oldFunc, void* newFunc);
 
-// Result codes of patchGot, in the order in which the checks run.
+// Result codes of patchGot. The checks run in the order 1, 2, 6, 3, 4, 5; the
+// first that fails gives the code.
 enum {
   GOT_PATCHED = 0,
   GOT_ERR_OPEN = 1,        // path cannot be opened for reading
-  GOT_ERR_NOT_MAPPED = 2,  // no usable mapping of path (none, maps unreadable, deleted)
+  GOT_ERR_NOT_MAPPED = 2,  // no mapping of path, maps unreadable, deleted file, or unreadable mapping
   GOT_ERR_NO_LOAD = 3,     // no PT_LOAD program header
   GOT_ERR_NO_GOT = 4,      // section table unusable / no ".got" / no PT_DYNAMIC
   GOT_ERR_NOTHING = 5,     // no slot was replaced
