@@ -122,6 +122,9 @@ void LongSetFieldHooker::hookedSetLongField(JNIEnv* env, jobject obj, jfieldID f
     return;
   }
   originalSetLongField(env, obj, fieldID, value);
+  // The caller's exception (it wrote with one pending, or the runtime threw):
+  // looking anything up now would describe and clear it behind the caller's back.
+  if (env->ExceptionCheck()) return;
   // The Thread field is resolved on the first write of any field, the callback
   // only on a write of nativePeer.
   if (ensureThreadFiledIDInit(env) != 1) return;
