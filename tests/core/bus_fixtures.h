@@ -9,11 +9,13 @@
 #include "core/BaseHooker.h"
 #include "core/BaseTracker.h"
 
-// One onMessage call as a tracker saw it.
+// One onMessage call as a tracker saw it: the message's address and a copy of
+// its contents, taken while it was valid.
 struct Delivery {
     std::string tracker;
     std::string topic;
     const _FunctionParam* param;
+    _FunctionParam message;
 };
 
 class TestHooker final : public BaseHooker {
@@ -32,7 +34,7 @@ public:
         : BaseTracker(std::move(name), monitor), deliveries(deliveries), topics(std::move(topics)) {}
 
     void onMessage(std::string topic, _FunctionParam& param) override {
-        deliveries.push_back({name, std::move(topic), &param});
+        deliveries.push_back({name, std::move(topic), &param, param});
     }
     std::vector<std::string> topicToSubscribe() override { return topics; }
 
