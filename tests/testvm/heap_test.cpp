@@ -136,6 +136,8 @@ struct Utf8Case {
   bool valid;
 };
 
+void PrintTo(const Utf8Case& c, std::ostream* os) { *os << c.name; }
+
 class NewStringUtf : public testing::TestWithParam<Utf8Case> {};
 
 TEST_P(NewStringUtf, InvalidModifiedUtf8IsRecordedWithItsBytes) {

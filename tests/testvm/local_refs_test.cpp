@@ -22,6 +22,10 @@ struct EncodingCase {
   std::uintptr_t value;
 };
 
+void PrintTo(const EncodingCase& c, std::ostream* os) {
+  *os << "sdk " << c.sdk << " slot " << c.slot << " serial " << c.serial;
+}
+
 class LocalRefEncoding : public testing::TestWithParam<EncodingCase> {};
 
 TEST_P(LocalRefEncoding, EncodesSlotAsTheRuntimeOfThatLevel) {

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <cstdint>
+#include <thread>
+#include <vector>
 
 #include "testvm/TestVm.h"
 
@@ -163,6 +165,41 @@ TEST(Threads, EnvUsedOnAnotherThreadIsRecorded) {
   vm.runOnNativeThread([&] { hostEnv->GetVersion(); });
   ASSERT_EQ(vm.errors().size(), 1u);
   EXPECT_EQ(vm.errors()[0].kind, VmError::kWrongThread);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Threads, ConcurrentThreadsShareTheVm) {
+  TestVm vm;
+  JNIEnv* host = vm.env();
+  jclass stringClass = static_cast<jclass>(host->NewGlobalRef(host->FindClass("java/lang/String")));
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t) {
+    threads.emplace_back([&] {
+      JNIEnv* env = nullptr;
+      vm.javaVm()->AttachCurrentThread(reinterpret_cast<void**>(&env), nullptr);
+      for (int i = 0; i < 200; ++i) {
+        jstring s = env->NewStringUTF("shared");
+        jobject global = env->NewGlobalRef(s);
+        jweak weak = env->NewWeakGlobalRef(s);
+        jobjectArray array = env->NewObjectArray(1, stringClass, s);
+        EXPECT_TRUE(env->IsSameObject(env->GetObjectArrayElement(array, 0), global));
+        env->DeleteWeakGlobalRef(weak);
+        env->DeleteGlobalRef(global);
+        env->DeleteLocalRef(array);
+        env->DeleteLocalRef(s);
+      }
+      vm.javaVm()->DetachCurrentThread();
+    });
+  }
+  for (int i = 0; i < 20; ++i) vm.collectGarbage();
+  for (std::thread& t : threads) t.join();
+  EXPECT_EQ(vm.globalRefCount(), 1u);
+  EXPECT_EQ(vm.weakGlobalRefCount(), 0u);
+  EXPECT_EQ(vm.attachedThreadCount(), 1u);
+  EXPECT_TRUE(vm.errors().empty());
 }
 
 }  // namespace
