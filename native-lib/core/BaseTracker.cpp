@@ -8,8 +8,8 @@ BaseTracker::BaseTracker(std::string name, NativeMonitor* monitor)
     : monitor(monitor), name(std::move(name)) {}
 
 void BaseTracker::onInit() {
-    const std::vector<std::string> topics = topicToSubscribe();
-    for (const std::string& topic : topics) {
-        monitor->subscribeTopic(topic, this);
-    }
+  const std::vector<std::string> topics = topicToSubscribe();
+  for (const std::string& topic : topics) {
+    monitor->subscribeTopic(topic, this);
+  }
 }

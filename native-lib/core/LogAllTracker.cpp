@@ -4,6 +4,4 @@ LogAllTracker::LogAllTracker(NativeMonitor* monitor) : BaseTracker("LogAllTracke
 
 void LogAllTracker::onMessage(std::string, _FunctionParam&) {}
 
-std::vector<std::string> LogAllTracker::topicToSubscribe() {
-    return {"/"};
-}
+std::vector<std::string> LogAllTracker::topicToSubscribe() { return {"/"}; }

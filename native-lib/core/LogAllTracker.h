@@ -10,9 +10,9 @@
 #include "core/BaseTracker.h"
 
 class LogAllTracker final : public BaseTracker {
-public:
-    explicit LogAllTracker(NativeMonitor* monitor);
+ public:
+  explicit LogAllTracker(NativeMonitor* monitor);
 
-    void onMessage(std::string topic, _FunctionParam& param) override;
-    std::vector<std::string> topicToSubscribe() override;
+  void onMessage(std::string topic, _FunctionParam& param) override;
+  std::vector<std::string> topicToSubscribe() override;
 };

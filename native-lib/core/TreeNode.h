@@ -11,15 +11,15 @@
 class BaseTracker;
 
 class TreeNode {
-public:
-    explicit TreeNode(std::string name);
+ public:
+  explicit TreeNode(std::string name);
 
-    std::string name;
-    std::map<std::string, std::shared_ptr<TreeNode>> children;
-    // Weak, so that a node and its children do not keep each other alive and
-    // the tree is freed with the monitor.
-    std::weak_ptr<TreeNode> parent;
-    // In subscription order; a tracker subscribed twice is listed twice. The
-    // trackers are owned by the monitor, never by the tree.
-    std::list<BaseTracker*> trackers;
+  std::string name;
+  std::map<std::string, std::shared_ptr<TreeNode>> children;
+  // Weak, so that a node and its children do not keep each other alive and
+  // the tree is freed with the monitor.
+  std::weak_ptr<TreeNode> parent;
+  // In subscription order; a tracker subscribed twice is listed twice. The
+  // trackers are owned by the monitor, never by the tree.
+  std::list<BaseTracker*> trackers;
 };

@@ -14,48 +14,48 @@
 #include <mutex>
 
 class WfirstRWLock {
-public:
-    WfirstRWLock() = default;
-    WfirstRWLock(const WfirstRWLock&) = delete;
-    WfirstRWLock& operator=(const WfirstRWLock&) = delete;
+ public:
+  WfirstRWLock() = default;
+  WfirstRWLock(const WfirstRWLock&) = delete;
+  WfirstRWLock& operator=(const WfirstRWLock&) = delete;
 
-    void lock_read();
-    void release_read();
-    void lock_write();
-    void release_write();
+  void lock_read();
+  void release_read();
+  void lock_write();
+  void release_write();
 
-private:
-    uint32_t active_readers = 0;
-    // Waiting and active writers together; non-zero keeps new readers out.
-    uint32_t queued_writers = 0;
-    bool writer_active = false;
-    std::mutex state_mutex;
-    std::condition_variable writer_cv;
-    std::condition_variable reader_cv;
+ private:
+  uint32_t active_readers = 0;
+  // Waiting and active writers together; non-zero keeps new readers out.
+  uint32_t queued_writers = 0;
+  bool writer_active = false;
+  std::mutex state_mutex;
+  std::condition_variable writer_cv;
+  std::condition_variable reader_cv;
 };
 
 // Holds `lock` for reading for the guard's lifetime.
 template <typename RWLock>
 class UniqueReadguard {
-public:
-    explicit UniqueReadguard(RWLock& lock) : lock(lock) { lock.lock_read(); }
-    ~UniqueReadguard() { lock.release_read(); }
-    UniqueReadguard(const UniqueReadguard&) = delete;
-    UniqueReadguard& operator=(const UniqueReadguard&) = delete;
+ public:
+  explicit UniqueReadguard(RWLock& lock) : lock(lock) { lock.lock_read(); }
+  ~UniqueReadguard() { lock.release_read(); }
+  UniqueReadguard(const UniqueReadguard&) = delete;
+  UniqueReadguard& operator=(const UniqueReadguard&) = delete;
 
-private:
-    RWLock& lock;
+ private:
+  RWLock& lock;
 };
 
 // Holds `lock` exclusively for the guard's lifetime.
 template <typename RWLock>
 class UniqueWriteguard {
-public:
-    explicit UniqueWriteguard(RWLock& lock) : lock(lock) { lock.lock_write(); }
-    ~UniqueWriteguard() { lock.release_write(); }
-    UniqueWriteguard(const UniqueWriteguard&) = delete;
-    UniqueWriteguard& operator=(const UniqueWriteguard&) = delete;
+ public:
+  explicit UniqueWriteguard(RWLock& lock) : lock(lock) { lock.lock_write(); }
+  ~UniqueWriteguard() { lock.release_write(); }
+  UniqueWriteguard(const UniqueWriteguard&) = delete;
+  UniqueWriteguard& operator=(const UniqueWriteguard&) = delete;
 
-private:
-    RWLock& lock;
+ private:
+  RWLock& lock;
 };

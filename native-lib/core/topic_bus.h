@@ -23,14 +23,14 @@ class BaseTracker;
 
 // Attaches `tracker` to the node of `topic`, creating missing nodes, under a
 // write hold of `lock`. A topic that does not begin with "/" once normalised,
-// or a tree without a root, is ignored.
-void subscribeOnTree(const std::shared_ptr<TreeNode>& root, WfirstRWLock& lock,
-                     std::string topic, BaseTracker* tracker);
+// a null tracker or a tree without a root is ignored.
+void subscribeOnTree(const std::shared_ptr<TreeNode>& root, WfirstRWLock& lock, std::string topic,
+                     BaseTracker* tracker);
 
 // Publishes `param` under "/" + hooker's namespace + "/" + normalised `topic`:
 // the trackers of the root, then of each node along that path, each node's in
 // subscription order, get onMessage with the full topic, on this thread, under
-// a read hold of `lock`. The walk stops where the path leaves the tree.
-// `hooker` must not be null.
-void talkOnTree(const std::shared_ptr<TreeNode>& root, WfirstRWLock& lock,
-                BaseHooker* hooker, std::string topic, _FunctionParam& param);
+// a read hold of `lock`. The walk stops where the path leaves the tree. A null
+// hooker or a tree without a root delivers nothing.
+void talkOnTree(const std::shared_ptr<TreeNode>& root, WfirstRWLock& lock, BaseHooker* hooker,
+                std::string topic, _FunctionParam& param);
