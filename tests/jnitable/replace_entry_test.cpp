@@ -2,6 +2,7 @@
 // runtime's table, or gone altogether.
 #include "jnitable/jni_table.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/mman.h>
 #include <unistd.h>
@@ -63,13 +64,16 @@ TEST(ReplaceJniEnvFunction, SecondReplacementOfAnEntryStays) {
 }
 
 // An entry whose page cannot be made writable is left alone: writing it would
-// fault (here the page is not even mapped).
+// fault. A shared mapping of a file opened read-only never becomes writable.
 TEST(ReplaceJniEnvFunction, UnwritablePageIsLoggedAndNotWritten) {
   const size_t size = ReadOnlyTable::pageSize();
-  void* page = mmap(nullptr, size, PROT_READ, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  const int fd = open("/proc/self/exe", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  void* page = mmap(nullptr, size, PROT_READ, MAP_SHARED, fd, 0);
+  close(fd);
   ASSERT_NE(page, MAP_FAILED);
-  ASSERT_EQ(munmap(page, size), 0);
   void** slot = static_cast<void**>(page) + 2;
+  void* const before = *slot;
 
   LogCapture cap;
   replaceJniEnvFunction(slot, fn(&second));
@@ -77,8 +81,10 @@ TEST(ReplaceJniEnvFunction, UnwritablePageIsLoggedAndNotWritten) {
   char where[64];
   std::snprintf(where, sizeof where, "make mem writable fail at %p", static_cast<void*>(slot));
   EXPECT_EQ(cap.texts("MemoryTrackerDemo"),
-            (std::vector<std::string>{std::to_string(ENOMEM), std::strerror(ENOMEM), where}));
+            (std::vector<std::string>{std::to_string(EACCES), std::strerror(EACCES), where}));
   for (const LogLine& line : cap.lines()) EXPECT_EQ(line.prio, 6);
+  EXPECT_EQ(*slot, before);
+  munmap(page, size);
 }
 
 }  // namespace
