@@ -48,8 +48,6 @@ long invalidModifiedUtf8Offset(const char* bytes) {
   return -1;
 }
 
-bool isValidModifiedUtf8(const char* bytes) { return invalidModifiedUtf8Offset(bytes) < 0; }
-
 std::vector<jchar> decodeModifiedUtf8(const char* bytes) {
   std::vector<jchar> out;
   auto p = reinterpret_cast<const unsigned char*>(bytes);

@@ -10,11 +10,10 @@
 
 namespace testvm {
 
-// Whether `bytes` (zero-terminated) is modified UTF-8 as CheckJNI accepts it:
-// 0x01-0x7F alone, a lead 0xC0-0xDF with one continuation byte, or a lead
-// 0xE0-0xEF with two; continuation bytes are 0x80-0xBF.
-bool isValidModifiedUtf8(const char* bytes);
-// Offset of the first byte that starts no valid sequence; -1 when valid.
+// Checks `bytes` (zero-terminated) as CheckJNI checks modified UTF-8: 0x01-0x7F
+// alone, a lead 0xC0-0xDF with one continuation byte, or a lead 0xE0-0xEF with
+// two; continuation bytes are 0x80-0xBF. Returns the offset of the first byte
+// that starts no valid sequence, -1 when all is valid.
 long invalidModifiedUtf8Offset(const char* bytes);
 
 // Decodes modified UTF-8; a byte that starts no valid sequence becomes U+FFFD.
