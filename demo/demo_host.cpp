@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -70,13 +71,22 @@ Loaded load(TestVm& vm) {
   return startable ? Loaded::kStartable : Loaded::kNotStartable;
 }
 
+// What the host's log received since `from`, one line each.
+void printHostLogSince(TestVm& vm, std::size_t from) {
+  std::vector<testvm::HostLogLine> log = vm.hostLog();
+  for (std::size_t i = from; i < log.size(); ++i) {
+    std::printf("    host log %s %s\n", log[i].level == testvm::HostLogLine::kError ? "E" : "I", log[i].text.c_str());
+  }
+}
+
 void startMonitor(TestVm& vm) {
   JNIEnv* env = vm.env();
   jlong features = 0;
   for (const auto& flag : testvm::defaultMonitorFlags()) features |= flag.second;
-  const std::vector<std::string> whitelist = {"libdemo_app.so"};
+  const std::vector<std::string> whitelist = {NMM_DEMO_APP_LIBRARY};
   std::printf("Calling NativeMemoryMonitor.nativeInit: every feature on, whitelist [%s]\n", whitelist[0].c_str());
   void* loaderBefore = nativeLoadEntry(vm);
+  std::size_t logBefore = vm.hostLog().size();
   vm.callStatic(env, testvm::kMonitorClass, "nativeInit", testvm::kNativeInitSignature, features,
                 vm.newString(env, "com.trivane.demo"), vm.newString(env, "/data/app/com.trivane.demo/lib/arm"),
                 vm.newStringArray(env, whitelist), jlong{1000}, jlong{100}, jlong{2 * 1024 * 1024});
@@ -85,16 +95,33 @@ void startMonitor(TestVm& vm) {
                 vm.pendingExceptionMessage(env).c_str());
     env->ExceptionClear();
   }
+  printHostLogSince(vm, logBefore);
   std::printf("  library loads intercepted (Runtime.nativeLoad entry replaced): %s\n",
               nativeLoadEntry(vm) != loaderBefore ? "yes" : "no");
 }
 
+void loadAppLibraries(TestVm& vm) {
+  for (const char* path : {NMM_DEMO_APP_LIBRARY, NMM_DEMO_OTHER_LIBRARY}) {
+    std::printf("The app loads %s through Runtime.nativeLoad\n", path);
+    std::size_t before = vm.hostLog().size();
+    std::optional<std::string> error = vm.nativeLoad(path);
+    std::printf("  runtime result: %s\n", error ? error->c_str() : "loaded");
+    printHostLogSince(vm, before);
+  }
+}
+
+void trackThreadStarts(TestVm& vm) {
+  JNIEnv* env = vm.env();
+  std::printf("Calling NativeMemoryMonitor.nativeThreadHook, then starting two Java threads\n");
+  vm.callStatic(env, testvm::kMonitorClass, "nativeThreadHook", testvm::kNativeThreadHookSignature);
+  vm.runJavaThread();
+  vm.runJavaThread();
+  std::printf("  thread-start callbacks the host received: %zu\n", vm.threadCallbacks().size());
+}
+
 void printHostSide(TestVm& vm) {
   std::vector<testvm::HostLogLine> log = vm.hostLog();
-  std::printf("The host received\n  %zu log message%s\n", log.size(), log.size() == 1 ? "" : "s");
-  for (const testvm::HostLogLine& line : log) {
-    std::printf("    %s %s\n", line.level == testvm::HostLogLine::kError ? "E" : "I", line.text.c_str());
-  }
+  std::printf("In all, the host received\n  %zu log message%s\n", log.size(), log.size() == 1 ? "" : "s");
   std::vector<testvm::Report> reports = vm.reports();
   std::printf("  %zu report%s\n", reports.size(), reports.size() == 1 ? "" : "s");
   for (const testvm::Report& report : reports) {
@@ -132,6 +159,10 @@ int main(int argc, char** argv) {
   if (loaded == Loaded::kStartable) {
     std::printf("\n");
     startMonitor(vm);
+    std::printf("\n");
+    loadAppLibraries(vm);
+    std::printf("\n");
+    trackThreadStarts(vm);
   }
   std::printf("\n");
   printHostSide(vm);
