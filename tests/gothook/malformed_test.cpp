@@ -73,15 +73,21 @@ const Corruption kSectionCorruptions[] = {
      40, "can not find the .got"},
 };
 
+// Writes the fixture with `corruption` applied into `copy` and loads it: the
+// loader ignores section headers, so every corrupted copy still loads.
+void loadCorrupted(FixtureCopy& copy, const Corruption& corruption) {
+  ElfImage image(GOTHOOK_FIXTURE);
+  corruption.apply(image);
+  copy.write(image);
+  copy.load(RTLD_NOW);
+}
+
 class MalformedSections : public testing::TestWithParam<Corruption> {};
 
 TEST_P(MalformedSections, AreRefusedWithoutTouchingTheGot) {
   const Corruption& param = GetParam();
   FixtureCopy copy(GOTHOOK_FIXTURE);
-  ElfImage image(GOTHOOK_FIXTURE);
-  param.apply(image);
-  copy.write(image);
-  copy.load(RTLD_NOW);
+  loadCorrupted(copy, param);
   LogCapture capture;
 
   EXPECT_EQ(hookFunc(copy.path().c_str(), "malloc", originalMalloc(), reinterpret_cast<void*>(&countingMalloc)),
@@ -152,10 +158,7 @@ class MalformedHashTable : public testing::TestWithParam<Corruption> {};
 TEST_P(MalformedHashTable, FindsNoSymbolAndPatchesNothing) {
   const Corruption& param = GetParam();
   FixtureCopy copy(GOTHOOK_FIXTURE);
-  ElfImage image(GOTHOOK_FIXTURE);
-  param.apply(image);
-  copy.write(image);
-  copy.load(RTLD_NOW);
+  loadCorrupted(copy, param);
   LogCapture capture;
 
   EXPECT_EQ(patchGot(copy.path().c_str(), "malloc", nullptr, reinterpret_cast<void*>(&countingMalloc), 1),
