@@ -19,27 +19,12 @@ namespace {
 
 using testvm::TestVm;
 
-struct NativeMethod {
-  const char* className;
-  const char* name;
-  const char* signature;
-};
-
-const NativeMethod kNatives[] = {
-    {testvm::kProbeClass, "mark", "()V"},
-    {testvm::kMonitorClass, "nativeInit", testvm::kNativeInitSignature},
-    {testvm::kMonitorClass, "nativeDump", testvm::kNativeDumpSignature},
-    {testvm::kMonitorClass, "nativeGetJavaThreadPeakCount", testvm::kNativeGetJavaThreadPeakCountSignature},
-    {testvm::kMonitorClass, "nativeThreadHook", testvm::kNativeThreadHookSignature},
-    {testvm::kMonitorClass, "nativeThreadCreateHookInit", testvm::kNativeThreadCreateHookInitSignature},
-};
-
 int g_logLines = 0;
 void countLogLine(int, const char*, const char*) { ++g_logLines; }
 
 std::vector<void*> nativeEntries(TestVm& vm) {
   std::vector<void*> entries;
-  for (const NativeMethod& m : kNatives) entries.push_back(TestVm::nativeEntry(vm.methodId(m.className, m.name, m.signature)));
+  for (const testvm::DeclaredNative& m : testvm::kDeclaredNatives) entries.push_back(TestVm::nativeEntry(vm.methodId(m.className, m.name, m.signature)));
   return entries;
 }
 

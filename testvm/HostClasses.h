@@ -44,6 +44,22 @@ inline constexpr const char* kNativeGetJavaThreadPeakCountSignature = "()I";
 inline constexpr const char* kNativeThreadHookSignature = "()V";
 inline constexpr const char* kNativeThreadCreateHookInitSignature = "(Ljava/lang/String;)V";
 
+// The native methods the host classes declare for the library to register, in
+// registration order.
+struct DeclaredNative {
+  const char* className;
+  const char* name;
+  const char* signature;
+};
+inline constexpr DeclaredNative kDeclaredNatives[] = {
+    {kProbeClass, "mark", "()V"},
+    {kMonitorClass, "nativeInit", kNativeInitSignature},
+    {kMonitorClass, "nativeDump", kNativeDumpSignature},
+    {kMonitorClass, "nativeGetJavaThreadPeakCount", kNativeGetJavaThreadPeakCountSignature},
+    {kMonitorClass, "nativeThreadHook", kNativeThreadHookSignature},
+    {kMonitorClass, "nativeThreadCreateHookInit", kNativeThreadCreateHookInitSignature},
+};
+
 // The eight feature switches of the monitor class ("J" static fields) and the
 // values a default host gives them: one bit each, the two allocation switches
 // on the bits the host contract fixes.

@@ -16,23 +16,11 @@ namespace {
 
 constexpr const char* kTag = "MemoryTrackerDemo";
 
-struct Native {
-  const char* cls;
-  const char* name;
-  const char* signature;
-};
-
-const std::vector<Native> kNatives = {
-    {testvm::kProbeClass, "mark", "()V"},
-    {testvm::kMonitorClass, "nativeInit", testvm::kNativeInitSignature},
-    {testvm::kMonitorClass, "nativeDump", testvm::kNativeDumpSignature},
-    {testvm::kMonitorClass, "nativeGetJavaThreadPeakCount", testvm::kNativeGetJavaThreadPeakCountSignature},
-    {testvm::kMonitorClass, "nativeThreadHook", testvm::kNativeThreadHookSignature},
-    {testvm::kMonitorClass, "nativeThreadCreateHookInit", testvm::kNativeThreadCreateHookInitSignature},
-};
+using Native = testvm::DeclaredNative;
+constexpr const auto& kNatives = testvm::kDeclaredNatives;
 
 void* entryOf(const testvm::TestVm& vm, const Native& native) {
-  jmethodID method = vm.methodId(native.cls, native.name, native.signature);
+  jmethodID method = vm.methodId(native.className, native.name, native.signature);
   return method != nullptr ? testvm::TestVm::nativeEntry(method) : nullptr;
 }
 
