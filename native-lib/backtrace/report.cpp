@@ -6,6 +6,8 @@
 #include <string>
 
 #include "jni/java_string.h"
+#include "jni/jni_exception.h"
+#include "jni/log_tag.h"
 
 jclass exceptionReporter = nullptr;
 jmethodID reportMethod = nullptr;
@@ -13,17 +15,9 @@ void(JNICALL* originDeleteLocalRef)(JNIEnv* env, jobject obj) = nullptr;
 
 namespace {
 
-constexpr const char* kTag = "MemoryTrackerDemo";
 constexpr const char* kReporterClass = "com/trivane/corvalis/statistics/VxCatchedExceptionReporter";
 constexpr const char* kReportMethod = "reportVxCatchException";
 constexpr const char* kReportSignature = "(Ljava/lang/String;Ljava/lang/String;)V";
-
-bool describeAndClear(JNIEnv* env) {
-  if (!env->ExceptionCheck()) return false;
-  env->ExceptionDescribe();
-  env->ExceptionClear();
-  return true;
-}
 
 void deleteOwnLocalRef(JNIEnv* env, jobject ref) {
   if (ref == nullptr) return;
@@ -56,7 +50,7 @@ void reportTrace(JNIEnv* env, const char* name, BacktraceState* trace, std::ostr
 
 bool traceMissing(const BacktraceState* trace) {
   if (trace != nullptr) return false;
-  __android_log_print(ANDROID_LOG_ERROR, kTag, "[error] report trace is null");
+  __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "[error] report trace is null");
   return true;
 }
 
@@ -65,19 +59,19 @@ bool traceMissing(const BacktraceState* trace) {
 void initBacktraceTool(JNIEnv* env) {
   if (env == nullptr) return;
   jclass reporter = env->FindClass(kReporterClass);
-  if (describeAndClear(env) || reporter == nullptr) return;
+  if (describeAndClearException(env) || reporter == nullptr) return;
   exceptionReporter = static_cast<jclass>(env->NewGlobalRef(reporter));
   reportMethod = env->GetStaticMethodID(reporter, kReportMethod, kReportSignature);
-  if (describeAndClear(env)) reportMethod = nullptr;
+  if (describeAndClearException(env)) reportMethod = nullptr;
 }
 
 void report(JNIEnv* env, const char* name, const char* message) {
   if (exceptionReporter == nullptr || reportMethod == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "VxCatchedExceptionReporter not found");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "VxCatchedExceptionReporter not found");
     return;
   }
   if (env == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "no JNIEnv, report dropped: %s",
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "no JNIEnv, report dropped: %s",
                         name != nullptr ? name : "");
     return;
   }

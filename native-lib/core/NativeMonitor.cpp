@@ -11,13 +11,13 @@
 #include "core/topic_bus.h"
 #include "jni/host_classes.h"
 #include "jni/host_log.h"
+#include "jni/log_tag.h"
 #include "jni/native_methods.h"
 #include "jni_method_hook.h"
 #include "thread/LongSetFieldHooker.h"
 
 namespace {
 
-constexpr const char* kTag = "MemoryTrackerDemo";
 constexpr const char* kNativeLoadSignature = "(Ljava/lang/String;Ljava/lang/ClassLoader;Ljava/lang/String;)Ljava/lang/String;";
 
 }  // namespace
@@ -108,23 +108,23 @@ void NativeMonitor::interceptLibraryLoads(JNIEnv* env) {
   jmethodID mark2 = mark != nullptr ? env->GetStaticMethodID(probe, "mark2", "()V") : nullptr;
   if (probe != nullptr) env->DeleteLocalRef(probe);
   if (mark == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "can not find mark method");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "can not find mark method");
     return;
   }
   if (mark2 == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "can not find mark2 method");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "can not find mark2 method");
     return;
   }
   if (allSoHooked == 0 && soWhiteList.empty()) return;
   if (!initJniMethodHook(env, mark, mark2, reinterpret_cast<void*>(jniMethodToMark))) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "initJniMethodHook fail");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "initJniMethodHook fail");
     return;
   }
   // The runtime's entry is saved straight into originNativeLoad before the
   // replacement is written, so a load racing with this finds it in place.
   if (!hookJniMethod(env, "java/lang/Runtime", "nativeLoad", kNativeLoadSignature,
                      reinterpret_cast<void*>(hookedRuntimeNativeLoad), reinterpret_cast<void**>(&originNativeLoad))) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "hook jni method fail");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "hook jni method fail");
   }
 }
 
@@ -136,7 +136,7 @@ void NativeMonitor::initSdkInt(JNIEnv* env) {
   } else {
     // Not an Android runtime: the API level stays unknown (0).
     env->ExceptionClear();
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "can not find android/os/Build$VERSION.SDK_INT");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "can not find android/os/Build$VERSION.SDK_INT");
   }
   if (version != nullptr) env->DeleteLocalRef(version);
 }
@@ -168,7 +168,7 @@ bool NativeMonitor::containsInSoWhiteList(std::string so) {
     logInfoToJava("[malloc hook]hook:%s", so.c_str());
     return true;
   }
-  __android_log_print(ANDROID_LOG_ERROR, kTag, "[malloc hook]hook not find in so Whitee list:%s", so.c_str());
+  __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "[malloc hook]hook not find in so Whitee list:%s", so.c_str());
   logErrorToJava("[malloc hook]hook not find in so Whitee list:%s", so.c_str());
   return false;
 }
@@ -187,7 +187,7 @@ void NativeMonitor::afterSoLoad(const char* path) {
   if (seen) return;
   if (startsWith(path, "/data/user/0")) {
     libraryPath = mappedLibraryPath(libraryPath, *packageName, *nativeLibDir);
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "origin lib path is %s and replaced by %s", path,
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "origin lib path is %s and replaced by %s", path,
                         libraryPath.c_str());
   }
   logInfoToJava("NativeMonitor::afterSoLoad: %s", path);

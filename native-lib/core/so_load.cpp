@@ -6,16 +6,16 @@
 
 #include "core/NativeMonitor.h"
 #include "jni/java_string.h"
+#include "jni/log_tag.h"
 
 namespace {
 
-constexpr const char* kTag = "MemoryTrackerDemo";
 constexpr const char* kUserDataDir = "/data/user/0";
 constexpr const char* kDataDir = "/data/data";
 
 bool isListed(NativeMonitor* monitor, bool isSystem, const std::string& path) {
   if (isSystem || !monitor->containsInSoWhiteList(path)) return false;
-  __android_log_print(ANDROID_LOG_ERROR, kTag, "native load, find so in whitelist");
+  __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "native load, find so in whitelist");
   return true;
 }
 
@@ -43,7 +43,7 @@ jstring hookedRuntimeNativeLoad(JNIEnv* env, jclass cls, jstring fileName, jobje
   if (fileName == nullptr) return originNativeLoad(env, cls, fileName, classLoader, librarySearchPath);
   std::string path = readJavaString(env, fileName);
   bool isSystem = startsWith(path.c_str(), "/system");
-  __android_log_print(ANDROID_LOG_ERROR, kTag, "native load %s, isSystem %d", path.c_str(), isSystem ? 1 : 0);
+  __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "native load %s, isSystem %d", path.c_str(), isSystem ? 1 : 0);
   NativeMonitor* monitor = NativeMonitor::getInstance();
   if (isListed(monitor, isSystem, path)) monitor->beforeSoLoad(path.c_str());
   jstring result = originNativeLoad(env, cls, fileName, classLoader, librarySearchPath);

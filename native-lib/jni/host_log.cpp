@@ -7,10 +7,10 @@
 
 #include "jni/java_string.h"
 #include "jni/jni_env.h"
+#include "jni/log_tag.h"
 
 namespace {
 
-constexpr const char* kTag = "MemoryTrackerDemo";
 constexpr const char* kMonitorClass = "com/trivane/corvalis/nativememorymonitor/library/NativeMemoryMonitor";
 constexpr const char* kLogSignature = "(Ljava/lang/String;)V";
 // 255 characters and the terminating zero.
@@ -32,13 +32,13 @@ bool ensureStaticLogMethod(JNIEnv* env, std::atomic<jmethodID>& method, const ch
 
 void sendToHost(JNIEnv* env, const std::atomic<jmethodID>& method, const char* fmt, va_list args) {
   if (!ensureLogMethodInit(env)) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "fail to find method needed");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "fail to find method needed");
     return;
   }
   char buffer[kLogBufferSize];
   formatModifiedUtf8(buffer, sizeof(buffer), fmt, args);
   if (env->ExceptionCheck()) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "fail to find method needed 2");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "fail to find method needed 2");
     return;
   }
   jstring text = newJavaString(env, buffer);
@@ -60,7 +60,7 @@ bool ensureLogClassInit(JNIEnv* env) {
   if (clazz.load() != nullptr) return true;
   jclass local = env->FindClass(kMonitorClass);
   if (local == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "can not find class NativeMemoryMonitor");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "can not find class NativeMemoryMonitor");
     return false;
   }
   auto global = static_cast<jclass>(env->NewGlobalRef(local));

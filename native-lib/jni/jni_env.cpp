@@ -2,11 +2,11 @@
 
 #include <android/log.h>
 
+#include "jni/log_tag.h"
+
 JavaVM* g_vm = nullptr;
 
 namespace {
-
-constexpr const char* kTag = "MemoryTrackerDemo";
 
 // The NDK declares the out-parameter as JNIEnv**, the JDK as void**.
 jint attachCurrentThread(JavaVM* vm, JNIEnv** env) {
@@ -24,9 +24,9 @@ JNIEnv* getJniEnv(int* attached) {
   if (g_vm == nullptr) return nullptr;
   switch (g_vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4)) {
     case JNI_EDETACHED:
-      __android_log_print(ANDROID_LOG_ERROR, kTag, "jvm not attached");
+      __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "jvm not attached");
       if (attachCurrentThread(g_vm, &env) != JNI_OK) {
-        __android_log_print(ANDROID_LOG_ERROR, kTag, "fail to attach");
+        __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "fail to attach");
       }
       *attached = 1;
       break;
@@ -35,7 +35,7 @@ JNIEnv* getJniEnv(int* attached) {
       break;
     case JNI_EVERSION:
       *attached = 0;
-      __android_log_print(ANDROID_LOG_ERROR, kTag, "GetEnv: version not supported");
+      __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "GetEnv: version not supported");
       break;
     default:
       break;
@@ -48,13 +48,13 @@ void _detach_current_thread() {
   JNIEnv* env = nullptr;
   switch (g_vm->GetEnv(reinterpret_cast<void**>(&env), JNI_VERSION_1_4)) {
     case JNI_EDETACHED:
-      __android_log_print(ANDROID_LOG_ERROR, kTag, "jvm not attached");
+      __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "jvm not attached");
       break;
     case JNI_OK:
       g_vm->DetachCurrentThread();
       break;
     case JNI_EVERSION:
-      __android_log_print(ANDROID_LOG_ERROR, kTag, "GetEnv: version not supported");
+      __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "GetEnv: version not supported");
       break;
     default:
       break;

@@ -9,11 +9,11 @@
 #include "core/NativeMonitor.h"
 #include "jni/host_classes.h"
 #include "jni/java_string.h"
+#include "jni/log_tag.h"
 #include "thread/LongSetFieldHooker.h"
 
 namespace {
 
-constexpr const char* kTag = "MemoryTrackerDemo";
 constexpr const char* kAllSoHook = "all_so_hook";
 
 // Fills the whitelist from the host's array. "all_so_hook" switches every
@@ -51,7 +51,7 @@ void nativeInit(JNIEnv* env, jobject /*thiz*/, jlong featureMask, jstring packag
   NativeMonitor* monitor = NativeMonitor::getInstance();
   // A second start would install every interception a second time over the first.
   if (!monitor->claimStart()) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "nativeInit ignored: NativeMonitor already started");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "nativeInit ignored: NativeMonitor already started");
     return;
   }
   // The whitelist is complete before start-up, which decides from it whether
@@ -61,7 +61,7 @@ void nativeInit(JNIEnv* env, jobject /*thiz*/, jlong featureMask, jstring packag
   std::string libDir = readJavaString(env, nativeLibDir);
   jclass monitorClass = env->FindClass(classMonitorPathName);
   if (monitorClass == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "can not find monitor class");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "can not find monitor class");
     return;
   }
   monitor->start(env, monitorClass, featureMask, package.c_str(), libDir.c_str(), timeLimited, countLimited,

@@ -5,11 +5,10 @@
 #include <iterator>
 
 #include "jni/host_classes.h"
+#include "jni/log_tag.h"
 #include "jni/native_methods.h"
 
 namespace {
-
-constexpr const char* kTag = "MemoryTrackerDemo";
 
 // The JDK's jni.h declares the name and signature as char*, the NDK's as const
 // char*; the runtime never writes through either.
@@ -46,13 +45,13 @@ bool registerGroup(JNIEnv* env, const char* className, const JNINativeMethod (&m
 bool registerNativeMethods(JNIEnv* env, const char* className, const JNINativeMethod* methods, int count) {
   jclass clazz = env->FindClass(className);
   if (clazz == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "Native registration unable to find class '%s'", className);
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "Native registration unable to find class '%s'", className);
     return false;
   }
   bool registered = env->RegisterNatives(clazz, methods, count) >= 0;
   env->DeleteLocalRef(clazz);
   if (!registered) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "RegisterNatives failed for '%s'", className);
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "RegisterNatives failed for '%s'", className);
   }
   return registered;
 }

@@ -8,9 +8,10 @@
 #include <cstdint>
 #include <cstring>
 
-namespace {
+#include "jni/jni_exception.h"
+#include "jni/log_tag.h"
 
-constexpr const char* kTag = "MemoryTrackerDemo";
+namespace {
 
 // Makes every page that holds part of `slot` readable and writable. The page
 // size is the system's: 4 KB on most devices, 16 KB on recent arm64 ones.
@@ -21,23 +22,14 @@ bool makeWritable(void** slot) {
   return mprotect(reinterpret_cast<void*>(first), end - first, PROT_READ | PROT_WRITE) == 0;
 }
 
-// A failed lookup leaves its exception pending; the runtime prints it to the
-// log and it is cleared so the caller can go on.
-void describeAndClearException(JNIEnv* env) {
-  if (env->ExceptionCheck()) {
-    env->ExceptionDescribe();
-    env->ExceptionClear();
-  }
-}
-
 }  // namespace
 
 void replaceJniEnvFunction(void** slot, void* replacement) {
   if (!makeWritable(slot)) {
     const int error = errno;
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "%d", error);
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "%s", strerror(error));
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "make mem writable fail at %p", static_cast<void*>(slot));
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "%d", error);
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "%s", strerror(error));
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "make mem writable fail at %p", static_cast<void*>(slot));
     return;
   }
   // Other threads call through the table meanwhile: one aligned store, so each

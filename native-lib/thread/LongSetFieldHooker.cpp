@@ -13,13 +13,13 @@
 #include "jni/host_classes.h"
 #include "jni/host_log.h"
 #include "jni/jni_env.h"
+#include "jni/jni_exception.h"
+#include "jni/log_tag.h"
 #include "jnitable/jni_table.h"
 
 void (*originalSetLongField)(JNIEnv*, jobject, jfieldID, jlong) = nullptr;
 
 namespace {
-
-constexpr const char* kTag = "MemoryTrackerDemo";
 
 using FunctionTable = std::remove_const_t<std::remove_pointer_t<decltype(JNIEnv::functions)>>;
 constexpr size_t kSetLongFieldIndex = 110;
@@ -40,15 +40,6 @@ std::mutex mAllJavaThreadListMutex;
 
 JNIEnv* envArgument(int count, va_list args) {
   return count >= 1 ? va_arg(args, JNIEnv*) : nullptr;
-}
-
-// True when a lookup left an exception pending; the runtime prints it to the
-// log and it is cleared, so the write that triggered the lookup goes on.
-bool describeAndClearException(JNIEnv* env) {
-  if (!env->ExceptionCheck()) return false;
-  env->ExceptionDescribe();
-  env->ExceptionClear();
-  return true;
 }
 
 // The class `name`, held in `cached` as a global reference. Two first callers
@@ -118,7 +109,7 @@ void LongSetFieldHooker::onInit(int count, ...) {
 
 void LongSetFieldHooker::hookedSetLongField(JNIEnv* env, jobject obj, jfieldID fieldID, jlong value) {
   if (originalSetLongField == nullptr) {
-    __android_log_print(ANDROID_LOG_ERROR, kTag, "oringal SetLongField is null");
+    __android_log_print(ANDROID_LOG_ERROR, kMonitorLogTag, "oringal SetLongField is null");
     return;
   }
   originalSetLongField(env, obj, fieldID, value);
