@@ -27,11 +27,11 @@ void LRUCache::put(BacktraceState* key, count_time_t value) {
   if (found != positions.end()) {
     // The cache keeps one stack per call site: an equal stack handed in is
     // released in favour of the stored one, which stays the map's key.
-    BacktraceState* stored = found->first;
-    if (key != stored) delete key;
-    entries.erase(found->second);
-    entries.emplace_front(stored, value);
-    found->second = entries.begin();
+    if (key != found->first) delete key;
+    // Moved to the front in place: no node is freed or allocated, and the
+    // position held in the map stays valid.
+    entries.splice(entries.begin(), entries, found->second);
+    found->second->second = value;
     return;
   }
   if (capacity < 1) {
