@@ -122,30 +122,32 @@ R resultAs(const jvalue& v) {
   if constexpr (!std::is_void_v<R>) return detail::fromJvalue<R>(v);
 }
 
-template <typename R>
-R JNICALL CallMethodV(JNIEnv* env, jobject obj, jmethodID id, va_list args) {
+// Call<Type>Method and CallStatic<Type>Method differ only in what they call
+// on: an object (jobject) or a class (jclass).
+template <typename R, CallKind K, typename Target>
+R JNICALL CallMethodV(JNIEnv* env, Target target, jmethodID id, va_list args) {
   va_list copy;
   va_copy(copy, args);
-  jvalue r = call(env, entryName<R, CallKind::kVirtual, 'V'>(), CallKind::kVirtual, obj, nullptr, id, detail::JniKind<R>::value,
+  jvalue r = call(env, entryName<R, K, 'V'>(), K, target, nullptr, id, detail::JniKind<R>::value,
                   Arguments{nullptr, &copy});
   va_end(copy);
   return resultAs<R>(r);
 }
 
-template <typename R>
-R JNICALL CallMethod(JNIEnv* env, jobject obj, jmethodID id, ...) {
+template <typename R, CallKind K, typename Target>
+R JNICALL CallMethod(JNIEnv* env, Target target, jmethodID id, ...) {
   va_list args;
   va_start(args, id);
-  jvalue r = call(env, entryName<R, CallKind::kVirtual, ' '>(), CallKind::kVirtual, obj, nullptr, id, detail::JniKind<R>::value,
+  jvalue r = call(env, entryName<R, K, ' '>(), K, target, nullptr, id, detail::JniKind<R>::value,
                   Arguments{nullptr, &args});
   va_end(args);
   return resultAs<R>(r);
 }
 
-template <typename R>
-R JNICALL CallMethodA(JNIEnv* env, jobject obj, jmethodID id, const jvalue* args) {
-  return resultAs<R>(call(env, entryName<R, CallKind::kVirtual, 'A'>(), CallKind::kVirtual, obj, nullptr, id,
-                          detail::JniKind<R>::value, Arguments{args, nullptr}));
+template <typename R, CallKind K, typename Target>
+R JNICALL CallMethodA(JNIEnv* env, Target target, jmethodID id, const jvalue* args) {
+  return resultAs<R>(call(env, entryName<R, K, 'A'>(), K, target, nullptr, id, detail::JniKind<R>::value,
+                          Arguments{args, nullptr}));
 }
 
 template <typename R>
@@ -171,32 +173,6 @@ R JNICALL CallNonvirtualMethod(JNIEnv* env, jobject obj, jclass clazz, jmethodID
 template <typename R>
 R JNICALL CallNonvirtualMethodA(JNIEnv* env, jobject obj, jclass clazz, jmethodID id, const jvalue* args) {
   return resultAs<R>(call(env, entryName<R, CallKind::kNonvirtual, 'A'>(), CallKind::kNonvirtual, obj, clazz, id,
-                          detail::JniKind<R>::value, Arguments{args, nullptr}));
-}
-
-template <typename R>
-R JNICALL CallStaticMethodV(JNIEnv* env, jclass clazz, jmethodID id, va_list args) {
-  va_list copy;
-  va_copy(copy, args);
-  jvalue r = call(env, entryName<R, CallKind::kStatic, 'V'>(), CallKind::kStatic, clazz, nullptr, id, detail::JniKind<R>::value,
-                  Arguments{nullptr, &copy});
-  va_end(copy);
-  return resultAs<R>(r);
-}
-
-template <typename R>
-R JNICALL CallStaticMethod(JNIEnv* env, jclass clazz, jmethodID id, ...) {
-  va_list args;
-  va_start(args, id);
-  jvalue r = call(env, entryName<R, CallKind::kStatic, ' '>(), CallKind::kStatic, clazz, nullptr, id, detail::JniKind<R>::value,
-                  Arguments{nullptr, &args});
-  va_end(args);
-  return resultAs<R>(r);
-}
-
-template <typename R>
-R JNICALL CallStaticMethodA(JNIEnv* env, jclass clazz, jmethodID id, const jvalue* args) {
-  return resultAs<R>(call(env, entryName<R, CallKind::kStatic, 'A'>(), CallKind::kStatic, clazz, nullptr, id,
                           detail::JniKind<R>::value, Arguments{args, nullptr}));
 }
 
@@ -257,16 +233,16 @@ jobject JNICALL NewObjectA(JNIEnv* env, jclass clazz, jmethodID id, const jvalue
 }  // namespace
 
 void installCallEntries(JNINativeInterface_& t) {
-#define TESTVM_CALL_ENTRIES(Name, R)                           \
-  t.Call##Name##Method = CallMethod<R>;                        \
-  t.Call##Name##MethodV = CallMethodV<R>;                      \
-  t.Call##Name##MethodA = CallMethodA<R>;                      \
-  t.CallNonvirtual##Name##Method = CallNonvirtualMethod<R>;    \
-  t.CallNonvirtual##Name##MethodV = CallNonvirtualMethodV<R>;  \
-  t.CallNonvirtual##Name##MethodA = CallNonvirtualMethodA<R>;  \
-  t.CallStatic##Name##Method = CallStaticMethod<R>;            \
-  t.CallStatic##Name##MethodV = CallStaticMethodV<R>;          \
-  t.CallStatic##Name##MethodA = CallStaticMethodA<R>;
+#define TESTVM_CALL_ENTRIES(Name, R)                                       \
+  t.Call##Name##Method = CallMethod<R, CallKind::kVirtual, jobject>;       \
+  t.Call##Name##MethodV = CallMethodV<R, CallKind::kVirtual, jobject>;     \
+  t.Call##Name##MethodA = CallMethodA<R, CallKind::kVirtual, jobject>;     \
+  t.CallNonvirtual##Name##Method = CallNonvirtualMethod<R>;                \
+  t.CallNonvirtual##Name##MethodV = CallNonvirtualMethodV<R>;              \
+  t.CallNonvirtual##Name##MethodA = CallNonvirtualMethodA<R>;              \
+  t.CallStatic##Name##Method = CallMethod<R, CallKind::kStatic, jclass>;   \
+  t.CallStatic##Name##MethodV = CallMethodV<R, CallKind::kStatic, jclass>; \
+  t.CallStatic##Name##MethodA = CallMethodA<R, CallKind::kStatic, jclass>;
   TESTVM_CALL_ENTRIES(Object, jobject)
   TESTVM_CALL_ENTRIES(Boolean, jboolean)
   TESTVM_CALL_ENTRIES(Byte, jbyte)

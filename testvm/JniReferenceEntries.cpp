@@ -1,6 +1,7 @@
 // Classes, references, local frames, exceptions and native registration.
 #include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "JniFunctionTable.h"
 #include "JniScope.h"
@@ -142,34 +143,40 @@ jint JNICALL EnsureLocalCapacity(JNIEnv* env, jint capacity) {
   return ensureCapacity(s, capacity) ? JNI_OK : JNI_ERR;
 }
 
-jobject JNICALL NewGlobalRef(JNIEnv* env, jobject obj) {
-  JniScope s(env, "NewGlobalRef");
+// The global and the weak global table are used alike; `kind` names the table
+// in misuse records ("global", "weak global").
+jobject addGlobal(JNIEnv* env, const char* entry, jobject obj, GlobalRefTable TestVm::Impl::*table,
+                  const std::string& kind) {
+  JniScope s(env, entry);
   Object* object = s.decode(obj);
   if (object == nullptr) return nullptr;
-  jobject ref = s.vm.globals.add(object);
-  if (ref == nullptr) s.misuse(VmError::kTableOverflow, "global reference table overflow");
+  jobject ref = (s.vm.*table).add(object);
+  if (ref == nullptr) s.misuse(VmError::kTableOverflow, kind + " reference table overflow");
   return ref;
+}
+
+void deleteGlobal(JNIEnv* env, const char* entry, jobject ref, GlobalRefTable TestVm::Impl::*table,
+                  const std::string& kind) {
+  JniScope s(env, entry, kAllowed);
+  if (ref != nullptr && !(s.vm.*table).remove(ref)) {
+    s.misuse(VmError::kInvalidReference, "not a " + kind + " reference");
+  }
+}
+
+jobject JNICALL NewGlobalRef(JNIEnv* env, jobject obj) {
+  return addGlobal(env, "NewGlobalRef", obj, &TestVm::Impl::globals, "global");
 }
 
 void JNICALL DeleteGlobalRef(JNIEnv* env, jobject ref) {
-  JniScope s(env, "DeleteGlobalRef", kAllowed);
-  if (ref != nullptr && !s.vm.globals.remove(ref)) s.misuse(VmError::kInvalidReference, "not a global reference");
+  deleteGlobal(env, "DeleteGlobalRef", ref, &TestVm::Impl::globals, "global");
 }
 
 jweak JNICALL NewWeakGlobalRef(JNIEnv* env, jobject obj) {
-  JniScope s(env, "NewWeakGlobalRef");
-  Object* object = s.decode(obj);
-  if (object == nullptr) return nullptr;
-  jweak ref = s.vm.weakGlobals.add(object);
-  if (ref == nullptr) s.misuse(VmError::kTableOverflow, "weak global reference table overflow");
-  return ref;
+  return addGlobal(env, "NewWeakGlobalRef", obj, &TestVm::Impl::weakGlobals, "weak global");
 }
 
 void JNICALL DeleteWeakGlobalRef(JNIEnv* env, jweak ref) {
-  JniScope s(env, "DeleteWeakGlobalRef", kAllowed);
-  if (ref != nullptr && !s.vm.weakGlobals.remove(ref)) {
-    s.misuse(VmError::kInvalidReference, "not a weak global reference");
-  }
+  deleteGlobal(env, "DeleteWeakGlobalRef", ref, &TestVm::Impl::weakGlobals, "weak global");
 }
 
 void JNICALL DeleteLocalRef(JNIEnv* env, jobject ref) {
