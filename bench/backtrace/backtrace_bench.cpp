@@ -78,7 +78,10 @@ int levelsFor(unsigned depth) {
   return found;
 }
 
-void BM_CapturePC(benchmark::State& state) {
+// Runs `body` in the timing loop at the stack depth that the benchmark's
+// argument asks for, on a fresh thread.
+template <typename Body>
+void atDepth(benchmark::State& state, Body body) {
   unsigned depth = static_cast<unsigned>(state.range(0));
   int levels = levelsFor(depth);
   if (levels < 0) {
@@ -87,26 +90,19 @@ void BM_CapturePC(benchmark::State& state) {
   }
   onFreshThread([&] {
     recurse(levels, [&] {
-      for (auto _ : state) delete hookedCapture();
+      for (auto _ : state) body();
     });
   });
   state.counters["depth"] = depth;
 }
+
+void BM_CapturePC(benchmark::State& state) {
+  atDepth(state, [] { delete hookedCapture(); });
+}
 BENCHMARK(BM_CapturePC)->Arg(8)->Arg(16);
 
 void BM_BareUnwindBacktrace(benchmark::State& state) {
-  unsigned depth = static_cast<unsigned>(state.range(0));
-  int levels = levelsFor(depth);
-  if (levels < 0) {
-    state.SkipWithError("no such depth");
-    return;
-  }
-  onFreshThread([&] {
-    recurse(levels, [&] {
-      for (auto _ : state) hookedBareWalk();
-    });
-  });
-  state.counters["depth"] = depth;
+  atDepth(state, [] { hookedBareWalk(); });
 }
 BENCHMARK(BM_BareUnwindBacktrace)->Arg(8)->Arg(16);
 
